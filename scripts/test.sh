@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# The test command: installs the test dependencies, builds, runs every test.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+scripts/build.sh
+cd "${BUILD_DIR:-build}"
+ctest --output-on-failure -j"$(nproc)"

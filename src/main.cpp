@@ -1,0 +1,3 @@
+#include "vorn_main.h"
+
+int main(int argc, char **argv) { return vorn_main(argc, argv); }

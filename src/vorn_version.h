@@ -1,0 +1,3 @@
+#pragma once
+
+#define VORN_VERSION "0.6.17"

@@ -12,18 +12,17 @@
 #include "vorn_config.h"
 #include "vorn_core.h"
 #include "vorn_file.h"
+#include "vorn_networking.h"
 #include "vorn_version.h"
 
 volatile sig_atomic_t stop = 0;
 
-// Steps that other parts of the agent fill in: client-library loaders, the
-// two workers and the delivery of a report. A null entry is a step the agent
-// does not have yet, and is skipped.
+// Client-library loaders and the two workers, filled in as the probes and
+// workers join the agent; a null entry is a step it does not have yet.
 static int (*const mysql_loader)() = nullptr;
 static int (*const postgre_loader)() = nullptr;
 static void (*const custom_worker)() = nullptr;
 static void (*const docker_worker)() = nullptr;
-static void (*const deliver_report)() = nullptr;
 
 void on_kill(int) { stop = 1; }
 
@@ -89,7 +88,7 @@ int main_loop() {
     if (iteration == 0) {
       iteration = 1;  // the first cycle only primes the counters
     } else {
-      if (deliver_report) deliver_report();
+      send_data();
       iteration = vorn_next_iteration(iteration);
     }
     sleep(1);

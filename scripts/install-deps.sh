@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
-  libssl-dev
+  libssl-dev libudns-dev libbson-dev
   procps iproute2
 )
 

@@ -3,6 +3,6 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
-scripts/build.sh
+scripts/build.sh -DVORN_TESTS=ON -DVORN_BENCH=ON
 cd "${BUILD_DIR:-build}"
 ctest --output-on-failure -j"$(nproc)"

@@ -1,5 +1,5 @@
 #pragma once
-// Runs the built agent binary as a child process with its standard output and
+// Runs a built binary (the agent by default) as a child process with its standard output and
 // error in one pipe, so a test can wait for lines, signal it and reap it.
 
 #include <fcntl.h>
@@ -18,6 +18,7 @@ class AgentProcess {
   struct Options {
     uid_t uid = 0;          // run as this user when not 0
     int pipe_size = 0;      // shrink the output pipe to this many bytes when not 0
+    const char *binary = VORN_BINARY;
   };
 
   explicit AgentProcess(const std::vector<std::string> &args) : AgentProcess(args, Options{}) {}
@@ -35,10 +36,10 @@ class AgentProcess {
         if (setgid(opt.uid) != 0 || setuid(opt.uid) != 0) _exit(126);
       }
       std::vector<char *> argv;
-      argv.push_back(const_cast<char *>(VORN_BINARY));
+      argv.push_back(const_cast<char *>(opt.binary));
       for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
       argv.push_back(nullptr);
-      execv(VORN_BINARY, argv.data());
+      execv(opt.binary, argv.data());
       _exit(127);
     }
     close(fds[1]);
@@ -79,6 +80,14 @@ class AgentProcess {
     size_t n = 0;
     for (size_t p = out_.find(text); p != std::string::npos; p = out_.find(text, p + text.size())) n++;
     return n;
+  }
+
+  // Reads whatever output is there now, without waiting.
+  const std::string &drain() {
+    for (pollfd p{out_fd_, POLLIN, 0}; out_fd_ >= 0 && poll(&p, 1, 0) > 0; p.fd = out_fd_) {
+      if (!read_some(0)) break;
+    }
+    return out_;
   }
 
   void signal(int sig) const { kill(pid_, sig); }

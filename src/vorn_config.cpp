@@ -11,6 +11,10 @@
 
 #include "vorn_core.h"
 #include "vorn_file.h"
+#include "vorn_net.h"
+#include "vorn_os.h"
+#include "vorn_socket.h"
+#include "vorn_parse.h"
 #include "vorn_text.h"
 #include "vorn_version.h"
 
@@ -126,18 +130,6 @@ struct line_ctx {
   char key[256];
   char value[256];
 };
-
-bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
-
-std::string_view next_word(std::string_view &rest) {
-  size_t b = 0;
-  while (b < rest.size() && is_blank(rest[b])) b++;
-  size_t e = b;
-  while (e < rest.size() && !is_blank(rest[e])) e++;
-  std::string_view w = rest.substr(b, e - b);
-  rest.remove_prefix(e);
-  return w;
-}
 
 long number(const char *v) { return strtol(v, nullptr, 10); }
 
@@ -309,8 +301,8 @@ constexpr key_row key_table[] = {
 int apply_line(const char *line) {
   line_ctx c{line, {}, {}};
   std::string_view rest(line);
-  vorn_copy(c.key, next_word(rest));
-  vorn_copy(c.value, next_word(rest));
+  vorn_copy(c.key, vorn_next_word(rest));
+  vorn_copy(c.value, vorn_next_word(rest));
   std::string_view key(c.key);
   for (const key_row &row : key_table) {
     if (row.prefix ? key.starts_with(row.key) : key == row.key) return row.apply(c);
@@ -414,19 +406,21 @@ void print_version() {
   printf("Build on: \n");
 }
 
-// Fills one core slot with its kind and runs the given operations on it.
-static void run_core_printer(int slot, bool update, bool dump) {
+// Fills one core slot with its kind, takes one sample and prints it with
+// show.
+static void run_core_printer(int slot, mycustom_dump show) {
   vorn_mycustom_counter &c = stats.core_counters[slot];
   vorn_counter_set(&c, nullptr, vorn_core_ops(slot));
   if (c.init) c.init(&c);
-  if (update && c.update) c.update(&c);
-  if (dump && c.dump) c.dump(&c);
+  if (c.update) c.update(&c);
+  if (show) show(&c);
   if (c.free) c.free(&c);
 }
 
-void print_osversion() { run_core_printer(VORN_CORE_OS, false, true); }
-void print_ifsstats() { run_core_printer(VORN_CORE_NET, true, true); }
-void print_sockstats() { run_core_printer(VORN_CORE_SOCKET, true, true); }
+void print_osversion() { run_core_printer(VORN_CORE_OS, os_dump); }
+void print_sockstats() { run_core_printer(VORN_CORE_SOCKET, socket_dump); }
+// One sample has no rates: the interfaces with their cumulative byte counts.
+void print_ifsstats() { run_core_printer(VORN_CORE_NET, net_dump_sample); }
 
 int parse_options(int argc, char **argv) {
   for (int i = 1; i < argc; i++) {

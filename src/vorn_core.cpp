@@ -4,7 +4,14 @@
 #include <cstring>
 
 #include "vorn_config.h"
+#include "vorn_cpu.h"
 #include "vorn_customs_core.h"
+#include "vorn_disk.h"
+#include "vorn_mem.h"
+#include "vorn_mount.h"
+#include "vorn_net.h"
+#include "vorn_os.h"
+#include "vorn_socket.h"
 #include "vorn_text.h"
 
 vorn_stats stats;
@@ -58,9 +65,10 @@ int vorn_counter_set(vorn_mycustom_counter *counter, const char *cfg_string, con
 
 // Built-in kinds in slot order: OS, memory, CPU, sockets, mounts, disks,
 // network interfaces. No core counter registers reinit.
-static constexpr vorn_counter_ops core_kinds[7] = {};
+static const vorn_counter_ops *const core_kinds[7] = {&os_ops,    &mem_ops,  &cpu_ops, &socket_ops,
+                                                      &mount_ops, &disk_ops, &net_ops};
 
-const vorn_counter_ops &vorn_core_ops(int slot) { return core_kinds[slot]; }
+const vorn_counter_ops &vorn_core_ops(int slot) { return *core_kinds[slot]; }
 
 static void debug_text(const char *text) {
   if (config.debug) fputs(text, stdout);
@@ -91,7 +99,7 @@ static void run_steps(const phase_step (&steps)[N], Fn vorn_mycustom_counter::*o
 void setCoreCounters() {
   debug_text("set core counters... ");
   stats.ncore_counters = 7;
-  for (int slot = 0; slot < 7; slot++) vorn_counter_set(&stats.core_counters[slot], nullptr, core_kinds[slot]);
+  for (int slot = 0; slot < 7; slot++) vorn_counter_set(&stats.core_counters[slot], nullptr, *core_kinds[slot]);
   debug_text("done\n");
 }
 

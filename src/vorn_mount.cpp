@@ -35,6 +35,12 @@ void mount_figures(const struct statvfs *sv, mibmount &m) {
   m.space_usage = sv->f_blocks ? (double)sv->f_bavail / (double)sv->f_blocks : 0;
 }
 
+static bool listed(const mount_data &d, const char *dir) {
+  for (int i = 0; i < d.nmnts; i++)
+    if (strncmp(d.mibmount_list[i].name, dir, sizeof d.mibmount_list[i].name - 1) == 0) return true;
+  return false;
+}
+
 int32_t mount_init(vorn_mycustom_counter *cnt) {
   vorn_alloc_records<mount_data>(cnt, false);
   vorn_copy(cnt->report, "Mount");
@@ -49,6 +55,7 @@ int32_t mount_init(vorn_mycustom_counter *cnt) {
   char buf[4096];
   while (getmntent_r(table.get(), &entry, buf, sizeof buf)) {
     if (!mount_is_watched(entry.mnt_fsname, entry.mnt_dir, entry.mnt_type)) continue;
+    if (listed(*d, entry.mnt_dir)) continue;  // one entry per mount point, one key in the report
     if (d->nmnts >= VORN_MAX_MOUNTS) break;
     mibmount &m = d->mibmount_list[d->nmnts++];
     m.index = d->nmnts;

@@ -1,19 +1,18 @@
 #include "vorn_sign.h"
 
-#include <openssl/evp.h>
+// The plain SHA-1 functions need none of the EVP provider machinery, which
+// would make megabytes of the library resident in a process that only ever
+// hashes.
+#define OPENSSL_SUPPRESS_DEPRECATED
+#include <openssl/sha.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 
 #include "vorn_config.h"
 
 namespace {
-struct md_ctx_free {
-  void operator()(EVP_MD_CTX *c) const { EVP_MD_CTX_free(c); }
-};
-
 int hex_value(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -33,12 +32,10 @@ int sign(const uint8_t *msg, int len, uint8_t **msgSigned, uint32_t *lenSigned) 
   memcpy(out, msg, (size_t)len);
   if (secret_len) {
     if (config.debug) printf("sign packet\n");
-    std::unique_ptr<EVP_MD_CTX, md_ctx_free> ctx(EVP_MD_CTX_new());
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int digest_len = 0;
-    if (!ctx || !EVP_DigestInit_ex(ctx.get(), EVP_sha1(), nullptr) || !EVP_DigestUpdate(ctx.get(), msg, (size_t)len) ||
-        !EVP_DigestUpdate(ctx.get(), secret, secret_len) || !EVP_DigestFinal_ex(ctx.get(), digest, &digest_len) ||
-        digest_len != 20) {
+    SHA_CTX ctx;
+    unsigned char digest[SHA_DIGEST_LENGTH];
+    if (!SHA1_Init(&ctx) || !SHA1_Update(&ctx, msg, (size_t)len) || !SHA1_Update(&ctx, secret, secret_len) ||
+        !SHA1_Final(digest, &ctx)) {
       free(out);
       return -1;
     }

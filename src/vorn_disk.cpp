@@ -12,6 +12,7 @@
 #include "vorn_core.h"
 #include "vorn_counter_data.h"
 #include "vorn_cpu.h"
+#include "vorn_named_list.h"
 #include "vorn_parse.h"
 #include "vorn_rate.h"
 #include "vorn_readfile.h"
@@ -25,26 +26,14 @@ bool disk_is_reported(const char *name, bool has_device_link, bool removable) {
 }
 
 bool disk_add_device(disk_data &s, const char *name) {
-  if (s.ndevs >= VORN_MAX_DISKS) return false;
-  mibdisk &e = s.mibdisk_list[s.ndevs];
-  memset(&e, 0, sizeof e);
-  e.index = ++s.ndevs;
-  vorn_copy(e.device, name);
-  return true;
-}
-
-template <typename D>
-static auto find_device(D &s, std::string_view name) -> decltype(&s.mibdisk_list[0]) {
-  for (int i = 0; i < s.ndevs; i++)
-    if (name == s.mibdisk_list[i].device) return &s.mibdisk_list[i];
-  return nullptr;
+  return vorn_named_add(s.mibdisk_list, s.ndevs, name) != nullptr;
 }
 
 void disk_parse_diskstats(std::string_view text, disk_data &s) {
   vorn_for_lines(text, [&](std::string_view line) {
     vorn_next_word(line);  // major
     vorn_next_word(line);  // minor
-    mibdisk *e = find_device(s, vorn_next_word(line));
+    mibdisk *e = vorn_named_find(s.mibdisk_list, s.ndevs, vorn_next_word(line));
     if (!e || e->ok) return true;
     // Fields 4 to 13: reads, merged, sectors read, ms reading, writes,
     // merged, sectors written, ms writing, in flight, ms doing I/O.
@@ -73,9 +62,10 @@ void disk_compute_delta(const disk_data &cur, const disk_data &prev, disk_data &
   delta.ndevs = 0;
   for (int i = 0; i < cur.ndevs; i++) {
     const mibdisk &c = cur.mibdisk_list[i];
-    const mibdisk *p = find_device(prev, c.device);
-    if (!p || !disk_add_device(delta, c.device)) continue;
-    mibdisk &d = delta.mibdisk_list[delta.ndevs - 1];
+    const mibdisk *p = vorn_named_find(prev.mibdisk_list, prev.ndevs, c.device);
+    mibdisk *added = p ? vorn_named_add(delta.mibdisk_list, delta.ndevs, c.device) : nullptr;
+    if (!added) continue;
+    mibdisk &d = *added;
     d.rbytes = vorn_rate(c.rbytes, p->rbytes, secs);
     d.wbytes = vorn_rate(c.wbytes, p->wbytes, secs);
     d.rticks = vorn_rate(c.rticks, p->rticks, secs);

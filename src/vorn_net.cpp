@@ -7,6 +7,7 @@
 #include "bson.h"
 #include "vorn_config.h"
 #include "vorn_counter_data.h"
+#include "vorn_named_list.h"
 #include "vorn_parse.h"
 #include "vorn_rate.h"
 #include "vorn_readfile.h"
@@ -16,22 +17,6 @@ using net_data = vorn_mycustom_data_net;
 
 int excluded_interface(const char *name) {
   return in_excludelist(name, config.interface_exclude_masks, config.interface_exclude_masks_count);
-}
-
-template <typename D>
-static auto find_interface(D &s, std::string_view name) -> decltype(&s.mibnet_list[0]) {
-  for (int i = 0; i < s.ndevs; i++)
-    if (name == s.mibnet_list[i].device) return &s.mibnet_list[i];
-  return nullptr;
-}
-
-static mibnet *add_interface(net_data &s, std::string_view name) {
-  if (s.ndevs >= VORN_MAX_INTERFACES) return nullptr;
-  mibnet &e = s.mibnet_list[s.ndevs];
-  memset(&e, 0, sizeof e);
-  e.index = ++s.ndevs;
-  vorn_copy(e.device, name);
-  return &e;
 }
 
 void net_parse_dev(std::string_view text, net_data &s) {
@@ -46,8 +31,8 @@ void net_parse_dev(std::string_view text, net_data &s) {
     std::string_view head = line.substr(0, colon);
     std::string name(vorn_next_word(head));
     std::string_view rest = line.substr(colon + 1);
-    if (name.empty() || excluded_interface(name.c_str()) || find_interface(s, name)) return true;
-    mibnet *e = add_interface(s, name);
+    if (name.empty() || excluded_interface(name.c_str()) || vorn_named_find(s.mibnet_list, s.ndevs, name)) return true;
+    mibnet *e = vorn_named_add(s.mibnet_list, s.ndevs, name);
     if (!e) return false;
     e->ok = was_ok;
     uint64_t f[9];
@@ -62,9 +47,9 @@ void net_compute_delta(const net_data &cur, const net_data &prev, net_data &delt
   delta.ndevs = 0;
   for (int i = 0; i < cur.ndevs; i++) {
     const mibnet &c = cur.mibnet_list[i];
-    const mibnet *p = find_interface(prev, c.device);
+    const mibnet *p = vorn_named_find(prev.mibnet_list, prev.ndevs, c.device);
     if (!p) continue;
-    mibnet *d = add_interface(delta, c.device);
+    mibnet *d = vorn_named_add(delta.mibnet_list, delta.ndevs, c.device);
     if (!d) break;
     d->rbytes = vorn_rate(c.rbytes, p->rbytes, interval);
     d->sbytes = vorn_rate(c.sbytes, p->sbytes, interval);

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "vorn_core.h"
+#include "vorn_custom.h"
 #include "vorn_file.h"
 #include "vorn_net.h"
 #include "vorn_os.h"
@@ -172,8 +173,8 @@ int register_service(const line_ctx &c, const service_kind &k) {
 }
 
 using enum vorn_group;
-constexpr service_kind custom_kind{custom, text_source::line_from, 7, nullptr, nullptr};
-constexpr service_kind server_status_kind{custom, text_source::server_status, 14, nullptr, nullptr};
+constexpr service_kind custom_kind{custom, text_source::line_from, 7, nullptr, &custom_ops};
+constexpr service_kind server_status_kind{custom, text_source::server_status, 14, nullptr, &custom_ops};
 constexpr service_kind mysql_kind{mysql, text_source::line_from, 7, &config.mysql_on, nullptr};
 constexpr service_kind memcache_kind{memcache, text_source::value_word, 0, nullptr, nullptr};
 constexpr service_kind beanstalk_kind{beanstalk, text_source::value_word, 0, nullptr, nullptr};

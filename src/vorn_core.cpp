@@ -146,6 +146,7 @@ void updateCounters() {
                                          {"done, mycustoms... ", mycustoms}};
   run_steps(steps, &vorn_mycustom_counter::update);
   if (config.debug) printf("done, customs PARENT... %ld", (long)time(nullptr));
+  vorn_customs_import();
   debug_text("done\n");
 }
 

@@ -11,17 +11,17 @@
 
 #include "vorn_config.h"
 #include "vorn_core.h"
+#include "vorn_customs_core.h"
 #include "vorn_file.h"
 #include "vorn_networking.h"
 #include "vorn_version.h"
 
 volatile sig_atomic_t stop = 0;
 
-// Client-library loaders and the two workers, filled in as the probes and
-// workers join the agent; a null entry is a step it does not have yet.
+// Client-library loaders and the Docker worker, filled in as the probes and
+// the worker join the agent; a null entry is a step it does not have yet.
 static int (*const mysql_loader)() = nullptr;
 static int (*const postgre_loader)() = nullptr;
-static void (*const custom_worker)() = nullptr;
 static void (*const docker_worker)() = nullptr;
 
 void on_kill(int) { stop = 1; }
@@ -186,7 +186,7 @@ int vorn_main(int argc, char **argv) {
       return 1;
     }
     if (pid == 0) {
-      if (custom_worker) custom_worker();
+      childThread();
       return 0;
     }
     parentThread(pid);

@@ -6,7 +6,8 @@
 //
 // Every packet gives one line on standard output:
 //   {"from":"127.0.0.1:40000","proto":"udp","bytes":812,"signature":"ok","report":{...}}
-// "signature" is "ok", "none" (no secret configured and none sent), "missing",
+// Arrays whose keys are not their indices (the group arrays) print as
+// objects. "signature" is "ok", "none" (no secret configured and none sent), "missing",
 // "bad", "unchecked" (signed, but no secret to check it) or "malformed"; only "ok" and "none" carry a report.
 
 #include <arpa/inet.h>
@@ -54,7 +55,17 @@ void newline(std::string &out, int depth) {
   out.append((size_t)depth * 2, ' ');
 }
 
+// Whether an array's keys are its indices "0", "1", ...: vorn's group arrays
+// carry their counters' own keys instead, which only an object can show.
+bool indexed(const bson_iter_t *it) {
+  bson_iter_t scan = *it;
+  for (int i = 0; bson_iter_next(&scan); i++)
+    if (std::to_string(i) != bson_iter_key(&scan)) return false;
+  return true;
+}
+
 void json_document(std::string &out, bson_iter_t *it, bool array, int depth) {
+  array = array && indexed(it);
   out += array ? '[' : '{';
   bool first = true;
   while (bson_iter_next(it)) {

@@ -229,7 +229,7 @@ double call_exec(const char *exec, uid_t uid, gid_t gid, int max_seconds, int co
   vorn_fd rd(fds[0]);
   data->agent_alerts_count = 0;
   double value = 0.0;
-  int status;
+  int status = 0;
   if (waitpid(pid, &status, WNOHANG) < 0) {
     printf("EROROR! waitpid %d\n", errno);
   } else {
@@ -278,9 +278,12 @@ double call_exec(const char *exec, uid_t uid, gid_t gid, int max_seconds, int co
   // Whatever is left of the command's group goes with it.
   if (*err) kill(-pid, SIGKILL);
   if (config.debug) printf("[customs] waiting for pid %d\n", (int)pid);
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  pid_t waited;
+  while ((waited = waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
   }
-  if (!WIFEXITED(status)) {
+  if (waited != pid) {
+    data->errors = 1;
+  } else if (!WIFEXITED(status)) {
     if (config.debug) {
       printf("[customs] child '%s' not exited properly: ", exec);
       if (WIFCONTINUED(status)) printf("continued");
@@ -347,6 +350,11 @@ int32_t custom_delta(vorn_mycustom_counter *c, uint32_t, uint64_t iteration) {
   return 1;
 }
 
+// The record may come from another process: its count is kept in range.
+static int alert_count(const custom_data &d) {
+  return d.agent_alerts_count < 0 ? 0 : (d.agent_alerts_count > 10 ? 10 : d.agent_alerts_count);
+}
+
 int32_t custom_tobson(vorn_mycustom_counter *c, bson *b) {
   const auto *d = static_cast<const custom_data *>(c->data_delta);
   if (!d || !d->mustBeUpdated || !d->updated) return 1;
@@ -360,7 +368,7 @@ int32_t custom_tobson(vorn_mycustom_counter *c, bson *b) {
   vorn_bson_append_double(b, "value", d->value);
   vorn_bson_append_int(b, "errors", d->errors);
   if (c->type != VORN_CUSTOM_TYPE_VALUE) vorn_bson_append_long(b, "type", c->type);
-  int alerts = d->agent_alerts_count < 0 ? 0 : (d->agent_alerts_count > 10 ? 10 : d->agent_alerts_count);
+  int alerts = alert_count(*d);
   if (alerts > 0 || c->type == VORN_CUSTOM_TYPE_SERVER_STATUS) {
     vorn_bson_append_start_array(b, "alerts");
     for (int i = 0; i < alerts; i++) {
@@ -385,7 +393,7 @@ int32_t custom_dump(vorn_mycustom_counter *c) {
   printf("\tvalue = %f\n", d->value);
   printf("\terrors = %d\n", d->errors);
   if (c->alert_condition[0]) printf("\talert_when = %s\n", c->alert_condition);
-  int alerts = d->agent_alerts_count < 0 ? 0 : (d->agent_alerts_count > 10 ? 10 : d->agent_alerts_count);
+  int alerts = alert_count(*d);
   for (int i = 0; i < alerts; i++)
     printf("\tAgent alert #%d: '%.255s'\n", i, d->agent_alerts[i].text);
   return 1;

@@ -7,6 +7,7 @@
 #include "bson.h"
 #include "vorn_config.h"
 #include "vorn_core.h"
+#include "vorn_docker_core.h"
 #include "vorn_version.h"
 
 namespace {
@@ -63,6 +64,8 @@ int stats_to_bson(uint8_t **res, uint32_t *len, unsigned long localAddress) {
     for (unsigned i = 0; i < v.count; i++) append_counter(b, v.slots[i]);
     vorn_bson_append_finish_array(b);
   }
+
+  vorn_docker_tobson(config.docker, b);
 
   if (vorn_bson_finish(b) != 0) return -1;
   int size = vorn_bson_size(b);

@@ -11,6 +11,7 @@
 
 #include "vorn_core.h"
 #include "vorn_custom.h"
+#include "vorn_docker_core.h"
 #include "vorn_file.h"
 #include "vorn_net.h"
 #include "vorn_os.h"
@@ -203,12 +204,19 @@ int set_interval(const line_ctx &c) {
   return 0;
 }
 
+// The container table, set up on every id or uuid line; without it the
+// agent goes on without Docker support.
+void set_up_docker_table() {
+  if (docker_init(&config.docker)) vorn_docker_set_sock(config.docker, config.docker_sock_path);
+}
+
 int set_docker_sock(const line_ctx &c) {
   const char *from = line_from(c.line, 13);
   size_t len = strcspn(from, "\n");
   free(config.docker_sock_path);
   config.docker_sock_path = strndup(from, len);
   if (!config.docker_sock_path) return 0;
+  vorn_docker_set_sock(config.docker, config.docker_sock_path);
   printf("Docker socket '%s'\n", config.docker_sock_path);
   return 0;
 }
@@ -226,6 +234,7 @@ constexpr key_row key_table[] = {
      [](const line_ctx &c) {
        config.id = (uint32_t)number(c.value);
        config.shm_key = (key_t)config.id;
+       set_up_docker_table();
        return 0;
      }},
     {"uuid", false,
@@ -235,6 +244,7 @@ constexpr key_row key_table[] = {
          printf("ERROR: UUID must be in aaaaaaaa-bbbb-cccc-dddd-eeeeeeeeeeee format\n");
          return 1;
        }
+       set_up_docker_table();
        return 0;
      }},
     {"server_name", false, [](const line_ctx &c) { return vorn_copy(config.server_name, c.value), 0; }},

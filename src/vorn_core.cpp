@@ -7,6 +7,7 @@
 #include "vorn_cpu.h"
 #include "vorn_customs_core.h"
 #include "vorn_disk.h"
+#include "vorn_docker_core.h"
 #include "vorn_mem.h"
 #include "vorn_mount.h"
 #include "vorn_net.h"
@@ -144,6 +145,7 @@ void updateCounters() {
                                          {"done, beanstalks... ", beanstalk},
                                          {"done, redises... ", redis},
                                          {"done, mycustoms... ", mycustoms}};
+  vorn_docker_update(config.docker);
   run_steps(steps, &vorn_mycustom_counter::update);
   if (config.debug) printf("done, customs PARENT... %ld", (long)time(nullptr));
   vorn_customs_import();

@@ -1,6 +1,7 @@
 #include "vorn_main.h"
 
 #include <dlfcn.h>
+#include <sys/shm.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -12,17 +13,17 @@
 #include "vorn_config.h"
 #include "vorn_core.h"
 #include "vorn_customs_core.h"
+#include "vorn_docker_core.h"
 #include "vorn_file.h"
 #include "vorn_networking.h"
 #include "vorn_version.h"
 
 volatile sig_atomic_t stop = 0;
 
-// Client-library loaders and the Docker worker, filled in as the probes and
-// the worker join the agent; a null entry is a step it does not have yet.
+// Client-library loaders, filled in as the probes join the agent; a null
+// entry is a step it does not have yet.
 static int (*const mysql_loader)() = nullptr;
 static int (*const postgre_loader)() = nullptr;
-static void (*const docker_worker)() = nullptr;
 
 void on_kill(int) { stop = 1; }
 
@@ -145,6 +146,12 @@ void parentThread(pid_t pid) {
     printf("Closing libpq\n");
     close_library(config.postgre_handle);
   }
+  vorn_docker_release(config.docker);
+  // Without a Docker worker nobody else removes the container table.
+  if (pid != 0 && config.docker) {
+    int id = shmget(config.shm_key + 1, 0, 0);
+    if (id >= 0) shmctl(id, IPC_RMID, nullptr);
+  }
   vorn_config_release();
   if (config.debug) printf("removing pid\n");
   pid_remove();
@@ -198,7 +205,7 @@ int vorn_main(int argc, char **argv) {
     return 0;
   }
   if (pid == 0) {
-    if (docker_worker) docker_worker();
+    dockerThread();
     return 0;
   }
   printf("Successfully forked docker child pid = %d\n", (int)pid);

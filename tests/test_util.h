@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/shm.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -46,6 +47,12 @@ inline void reset_agent_globals() {
   testing::internal::CaptureStdout();
   vorn_config_release();
   testing::internal::GetCapturedStdout();
+  // A container table made by an "id" line in a test goes with the test.
+  if (config.docker) {
+    int id = shmget(config.shm_key + 1, 0, 0);
+    if (id >= 0) shmctl(id, IPC_RMID, nullptr);
+    shmdt(config.docker);
+  }
   memset(&stats, 0, sizeof stats);
   init_config();
 }

@@ -63,6 +63,14 @@ struct vorn_config {
 
 extern vorn_config config;
 
+// System V key of a segment: shm_key + offset (0 custom results, 1 container
+// table). Key 0 would be IPC_PRIVATE, a new segment at every request, so it
+// is never used.
+inline key_t vorn_shm_key(int offset) {
+  key_t k = (key_t)((uint32_t)config.shm_key + (uint32_t)offset);
+  return k == 0 ? (key_t)(0x766f726e + offset) : k;
+}
+
 int init_config();
 long get_uptime();
 int parse_uuid(const char *uuid, key_t *key);

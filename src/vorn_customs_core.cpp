@@ -92,13 +92,13 @@ void freeCustomsCounters() {
 }
 
 int vorn_customs_publish() {
-  int id = shmget(config.shm_key, segment_size(), IPC_CREAT | 0600);
+  int id = shmget(vorn_shm_key(0), segment_size(), IPC_CREAT | 0600);
   if (id <= 0) {
     // A leftover of another size (or another owner's mode): replace it.
-    int old = shmget(config.shm_key, 0, 0);
+    int old = shmget(vorn_shm_key(0), 0, 0);
     if (old >= 0) shmctl(old, IPC_RMID, nullptr);
     perror("shmget");
-    id = shmget(config.shm_key, segment_size(), IPC_CREAT | 0600);
+    id = shmget(vorn_shm_key(0), segment_size(), IPC_CREAT | 0600);
     if (id < 0) return -1;
   }
   attachment seg(id, 0);
@@ -115,7 +115,7 @@ int vorn_customs_publish() {
 
 void vorn_customs_import() {
   if (stats.ncustom_counters == 0) return;
-  int id = shmget(config.shm_key, segment_size(), 0600);
+  int id = shmget(vorn_shm_key(0), segment_size(), 0600);
   if (id < 0) return;
   attachment seg(id, SHM_RDONLY);
   if (!seg.ok()) return;
@@ -127,7 +127,7 @@ void vorn_customs_import() {
 
 void clear_shm() {
   if (stats.ncustom_counters == 0) return;
-  int id = shmget(config.shm_key, 0, 0);
+  int id = shmget(vorn_shm_key(0), 0, 0);
   if (id >= 0) shmctl(id, IPC_RMID, nullptr);
 }
 

@@ -39,7 +39,7 @@ void release_inspect(int i) {
   inspects[i] = {};
 }
 
-key_t table_key() { return config.shm_key + 1; }
+key_t table_key() { return vorn_shm_key(1); }
 
 long long now_ms() {
   timespec t;
@@ -258,6 +258,14 @@ void vorn_docker_update(vorn_docker_t *docker) {
 void vorn_docker_release(vorn_docker_t *docker) {
   if (docker && docker->count > 0 && config.debug) printf("Freeing docker-related structures\n");
   for (int i = 0; i < VORN_DOCKER_MAX_CONTAINERS; i++) release_inspect(i);
+}
+
+void vorn_docker_remove(vorn_docker_t **docker) {
+  if (!*docker) return;
+  int id = shmget(table_key(), 0, 0);
+  if (id >= 0) shmctl(id, IPC_RMID, nullptr);
+  shmdt(*docker);
+  *docker = nullptr;
 }
 
 void vorn_docker_tobson(const vorn_docker_t *docker, bson *b) {

@@ -70,6 +70,9 @@ char *vorn_docker_resolve(vorn_docker_t *docker, const char *c_name);
 void vorn_docker_update(vorn_docker_t *docker);
 // The parent's parsed inspect documents, released at shutdown.
 void vorn_docker_release(vorn_docker_t *docker);
+// Detaches and removes the table segment (when the agent ends without a
+// Docker worker to do it).
+void vorn_docker_remove(vorn_docker_t **docker);
 // The report's "docker" document, when the table holds containers.
 void vorn_docker_tobson(const vorn_docker_t *docker, bson *b);
 

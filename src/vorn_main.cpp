@@ -1,7 +1,6 @@
 #include "vorn_main.h"
 
 #include <dlfcn.h>
-#include <sys/shm.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -148,10 +147,7 @@ void parentThread(pid_t pid) {
   }
   vorn_docker_release(config.docker);
   // Without a Docker worker nobody else removes the container table.
-  if (pid != 0 && config.docker) {
-    int id = shmget(config.shm_key + 1, 0, 0);
-    if (id >= 0) shmctl(id, IPC_RMID, nullptr);
-  }
+  if (pid != 0) vorn_docker_remove(&config.docker);
   vorn_config_release();
   if (config.debug) printf("removing pid\n");
   pid_remove();
@@ -170,6 +166,7 @@ int vorn_main(int argc, char **argv) {
   parse_options(argc, argv);
   if (parse_config() != 0) {
     printf("ERROR: bad config!\n");
+    vorn_docker_remove(&config.docker);
     return 1;
   }
   srand((unsigned)time(nullptr));
@@ -177,10 +174,14 @@ int vorn_main(int argc, char **argv) {
   print_banner();
   if (config.showconfigonly) {
     print_config();
+    vorn_docker_remove(&config.docker);
     return 0;
   }
   if (config.debug) print_config();
-  if (pid_create() != 0) return 1;
+  if (pid_create() != 0) {
+    vorn_docker_remove(&config.docker);
+    return 1;
+  }
   vorn_install_signal_handlers();
   fflush(stdout);
 
@@ -190,6 +191,7 @@ int vorn_main(int argc, char **argv) {
       printf("ERROR: Can't fork\n");
       if (config.debug) printf("removing pid\n");
       pid_remove();
+      vorn_docker_remove(&config.docker);
       return 1;
     }
     if (pid == 0) {

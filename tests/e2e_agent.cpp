@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <sys/ioctl.h>
+#include <sys/shm.h>
 #include <sys/stat.h>
 
 #include <fstream>
@@ -119,6 +120,7 @@ TEST_F(AgentRun, ShowConfigPrintsAndStopsWithoutPidFileOrFork) {
   EXPECT_EQ(out.find("NeverShown"), std::string::npos);
   EXPECT_EQ(out.find("forked"), std::string::npos);
   EXPECT_FALSE(exists(pid_file));
+  EXPECT_LT(shmget(9 + 1, 0, 0), 0) << "the container table is removed";
 }
 
 TEST_F(AgentRun, BadConfigurationExitsWithStatusOne) {

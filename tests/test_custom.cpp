@@ -254,4 +254,18 @@ TEST_F(CustomTest, SegmentRoundTripReplacesLeftoverAndIsPrivate) {
   for (int i = 0; i < 2; i++) vorn_free_records(&stats.custom_counters[i]);
 }
 
+TEST(SegmentKeys, NeverThePrivateKey) {
+  key_t saved = config.shm_key;
+  config.shm_key = 0;  // a UUID whose groups cancel out
+  EXPECT_NE(vorn_shm_key(0), 0);
+  EXPECT_EQ(vorn_shm_key(1), 1);
+  config.shm_key = -1;  // id 4294967295
+  EXPECT_NE(vorn_shm_key(1), 0);
+  EXPECT_NE(vorn_shm_key(1), vorn_shm_key(0));
+  config.shm_key = 42;
+  EXPECT_EQ(vorn_shm_key(0), 42);
+  EXPECT_EQ(vorn_shm_key(1), 43);
+  config.shm_key = saved;
+}
+
 }  // namespace

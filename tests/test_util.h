@@ -49,7 +49,7 @@ inline void reset_agent_globals() {
   testing::internal::GetCapturedStdout();
   // A container table made by an "id" line in a test goes with the test.
   if (config.docker) {
-    int id = shmget(config.shm_key + 1, 0, 0);
+    int id = shmget(vorn_shm_key(1), 0, 0);
     if (id >= 0) shmctl(id, IPC_RMID, nullptr);
     shmdt(config.docker);
   }

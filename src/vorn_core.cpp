@@ -71,17 +71,8 @@ static const vorn_counter_ops *const core_kinds[7] = {&os_ops,    &mem_ops,  &cp
 
 const vorn_counter_ops &vorn_core_ops(int slot) { return *core_kinds[slot]; }
 
-static void debug_text(const char *text) {
+void vorn_debug_text(const char *text) {
   if (config.debug) fputs(text, stdout);
-}
-
-template <typename Fn, typename... Args>
-static void visit(vorn_group g, Fn vorn_mycustom_counter::*op, Args... args) {
-  vorn_group_view v = vorn_stats_group(stats, g);
-  for (unsigned i = 0; i < v.count; i++) {
-    vorn_mycustom_counter &c = v.slots[i];
-    if (c.*op) (c.*op)(&c, args...);
-  }
 }
 
 struct phase_step {
@@ -92,36 +83,36 @@ struct phase_step {
 template <size_t N, typename Fn, typename... Args>
 static void run_steps(const phase_step (&steps)[N], Fn vorn_mycustom_counter::*op, Args... args) {
   for (const phase_step &s : steps) {
-    debug_text(s.label);
-    visit(s.group, op, args...);
+    vorn_debug_text(s.label);
+    vorn_visit_group(s.group, op, args...);
   }
 }
 
 void setCoreCounters() {
-  debug_text("set core counters... ");
+  vorn_debug_text("set core counters... ");
   stats.ncore_counters = 7;
   for (int slot = 0; slot < 7; slot++) vorn_counter_set(&stats.core_counters[slot], nullptr, *core_kinds[slot]);
-  debug_text("done\n");
+  vorn_debug_text("done\n");
 }
 
 void initCounters(time_t ts) {
   using enum vorn_group;
   if (config.debug) printf("Init counters parent at %ld: customs... ", (long)ts);
-  visit(custom, &vorn_mycustom_counter::init);
-  debug_text("done, core... ");
-  visit(core, &vorn_mycustom_counter::init);
-  debug_text("done, mysqls... ");
+  vorn_visit_group(custom, &vorn_mycustom_counter::init);
+  vorn_debug_text("done, core... ");
+  vorn_visit_group(core, &vorn_mycustom_counter::init);
+  vorn_debug_text("done, mysqls... ");
   // Without the client library the MySQL probes are never prepared.
   if (config.mysql_handle)
-    visit(mysql, &vorn_mycustom_counter::init);
+    vorn_visit_group(mysql, &vorn_mycustom_counter::init);
   else
-    debug_text("none(no mysql_handle)... ");
+    vorn_debug_text("none(no mysql_handle)... ");
   static constexpr phase_step rest[] = {{"done, mycustoms... ", mycustoms},
                                         {"done, memcaches... ", memcache},
                                         {"done, beanstalks... ", beanstalk},
                                         {"done, redises... ", redis}};
   run_steps(rest, &vorn_mycustom_counter::init);
-  debug_text("done\n");
+  vorn_debug_text("done\n");
 }
 
 void reinitCounters(time_t ts) {
@@ -134,7 +125,7 @@ void reinitCounters(time_t ts) {
                                          {"done, beanstalkss... ", beanstalk},
                                          {"done, redises... ", redis}};
   run_steps(steps, &vorn_mycustom_counter::reinit);
-  debug_text("done\n");
+  vorn_debug_text("done\n");
 }
 
 void updateCounters() {
@@ -149,7 +140,7 @@ void updateCounters() {
   run_steps(steps, &vorn_mycustom_counter::update);
   if (config.debug) printf("done, customs PARENT... %ld", (long)time(nullptr));
   vorn_customs_import();
-  debug_text("done\n");
+  vorn_debug_text("done\n");
 }
 
 void deltaCounters(uint64_t iteration) {
@@ -161,7 +152,7 @@ void deltaCounters(uint64_t iteration) {
                                          {"done, beanstalkss... ", beanstalk},
                                          {"done, redises... ", redis}};
   run_steps(steps, &vorn_mycustom_counter::delta, (uint32_t)config.interval, iteration);
-  debug_text("done\n");
+  vorn_debug_text("done\n");
 }
 
 void dumpCounters() {
@@ -174,7 +165,7 @@ void dumpCounters() {
                                          {"done, beanstalks... ", beanstalk},
                                          {"done, redises... ", redis}};
   run_steps(steps, &vorn_mycustom_counter::dump);
-  debug_text("done\n");
+  vorn_debug_text("done\n");
 }
 
 void freeCounters() {
@@ -187,7 +178,7 @@ void freeCounters() {
                                          {"done, beanstalks... ", beanstalk},
                                          {"done, redises... ", redis}};
   run_steps(steps, &vorn_mycustom_counter::free);
-  debug_text("done\n");
+  vorn_debug_text("done\n");
 }
 
 int countCustomErrors(const vorn_stats &s) {

@@ -62,6 +62,19 @@ int vorn_counter_set(vorn_mycustom_counter *counter, const char *cfg_string, con
 // all seven null.
 const vorn_counter_ops &vorn_core_ops(int slot);
 
+// Calls op on every counter of a group that has it, in slot order.
+template <typename Fn, typename... Args>
+void vorn_visit_group(vorn_group g, Fn vorn_mycustom_counter::*op, Args... args) {
+  vorn_group_view v = vorn_stats_group(stats, g);
+  for (unsigned i = 0; i < v.count; i++) {
+    vorn_mycustom_counter &c = v.slots[i];
+    if (c.*op) (c.*op)(&c, args...);
+  }
+}
+
+// Prints text when debug output is on.
+void vorn_debug_text(const char *text);
+
 void setCoreCounters();
 void initCounters(time_t ts);
 void reinitCounters(time_t ts);

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "bson.h"
+#include "vorn_clock.h"
 #include "vorn_config.h"
 #include "vorn_core.h"
 #include "vorn_counter_data.h"
@@ -196,12 +197,6 @@ namespace {
   _exit(err_seen ? 5 : 0);
 }
 
-long long now_ms() {
-  timespec t;
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  return t.tv_sec * 1000LL + t.tv_nsec / 1000000;
-}
-
 }  // namespace
 
 double call_exec(const char *exec, uid_t uid, gid_t gid, int max_seconds, int counter_type, int *err,
@@ -239,9 +234,9 @@ double call_exec(const char *exec, uid_t uid, gid_t gid, int max_seconds, int co
     char text[1024];
     size_t have = 0;
     bool got = false, eof = false;
-    long long deadline = now_ms() + (long long)(max_seconds > 0 ? max_seconds : 1) * 1000;
+    long long deadline = vorn_now_ms() + (long long)(max_seconds > 0 ? max_seconds : 1) * 1000;
     while (!eof) {
-      long long left = deadline - now_ms();
+      long long left = deadline - vorn_now_ms();
       pollfd p{rd.get(), POLLIN, 0};
       int r = left > 0 ? poll(&p, 1, (int)left) : 0;
       if (r <= 0) {

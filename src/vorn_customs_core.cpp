@@ -12,6 +12,7 @@
 #include "vorn_config.h"
 #include "vorn_core.h"
 #include "vorn_main.h"
+#include "vorn_shm.h"
 
 namespace {
 
@@ -33,24 +34,12 @@ class attachment {
   void *p_;
 };
 
-void debug_text(const char *text) {
-  if (config.debug) fputs(text, stdout);
-}
-
-template <typename Fn, typename... Args>
-void visit_customs(Fn vorn_mycustom_counter::*op, Args... args) {
-  for (unsigned i = 0; i < stats.ncustom_counters; i++) {
-    vorn_mycustom_counter &c = stats.custom_counters[i];
-    if (c.*op) (c.*op)(&c, args...);
-  }
-}
-
 }  // namespace
 
 void initCustomsCounters(time_t ts) {
   if (config.debug) printf("Init counters CHILD at %ld: customs... ", (long)ts);
-  visit_customs(&vorn_mycustom_counter::init);
-  debug_text("done\n");
+  vorn_visit_group(vorn_group::custom, &vorn_mycustom_counter::init);
+  vorn_debug_text("done\n");
 }
 
 int updateCustomsCounters(uint64_t iteration) {
@@ -74,33 +63,28 @@ int updateCustomsCounters(uint64_t iteration) {
 }
 
 void deltaCustomsCounters(uint64_t iteration) {
-  debug_text("Calc delta CHILD: customs... ");
-  visit_customs(&vorn_mycustom_counter::delta, (uint32_t)config.interval, iteration);
-  debug_text("done\n");
+  vorn_debug_text("Calc delta CHILD: customs... ");
+  vorn_visit_group(vorn_group::custom, &vorn_mycustom_counter::delta, (uint32_t)config.interval, iteration);
+  vorn_debug_text("done\n");
 }
 
 void dumpCustomsCounters() {
-  debug_text("Dump delta CHILD: customs...\n");
-  visit_customs(&vorn_mycustom_counter::dump);
-  debug_text("done");
+  vorn_debug_text("Dump delta CHILD: customs...\n");
+  vorn_visit_group(vorn_group::custom, &vorn_mycustom_counter::dump);
+  vorn_debug_text("done");
 }
 
 void freeCustomsCounters() {
-  debug_text("Freeing counters: CHILD customs... ");
-  visit_customs(&vorn_mycustom_counter::free);
-  debug_text("done");
+  vorn_debug_text("Freeing counters: CHILD customs... ");
+  vorn_visit_group(vorn_group::custom, &vorn_mycustom_counter::free);
+  vorn_debug_text("done");
 }
 
 int vorn_customs_publish() {
-  int id = shmget(vorn_shm_key(0), segment_size(), IPC_CREAT | 0600);
-  if (id <= 0) {
-    // A leftover of another size (or another owner's mode): replace it.
-    int old = shmget(vorn_shm_key(0), 0, 0);
-    if (old >= 0) shmctl(old, IPC_RMID, nullptr);
-    perror("shmget");
-    id = shmget(vorn_shm_key(0), segment_size(), IPC_CREAT | 0600);
-    if (id < 0) return -1;
-  }
+  bool replaced;
+  int id = vorn_shm_get(vorn_shm_key(0), segment_size(), &replaced);
+  if (replaced) perror("shmget");
+  if (id < 0) return -1;
   attachment seg(id, 0);
   if (!seg.ok()) {
     perror("shmat");
@@ -126,13 +110,11 @@ void vorn_customs_import() {
 }
 
 void clear_shm() {
-  if (stats.ncustom_counters == 0) return;
-  int id = shmget(vorn_shm_key(0), 0, 0);
-  if (id >= 0) shmctl(id, IPC_RMID, nullptr);
+  if (stats.ncustom_counters > 0) vorn_shm_remove(vorn_shm_key(0));
 }
 
 int customs_loop() {
-  debug_text("Starting customs loop\n");
+  vorn_debug_text("Starting customs loop\n");
   uint64_t iteration = 0;
   int is_updated = 0;
   while (!stop) {
@@ -152,8 +134,8 @@ int customs_loop() {
     iteration = vorn_next_iteration(iteration);
     sleep(1);
   }
-  debug_text("Exiting customs loop\n");
-  debug_text("clear shm\n");
+  vorn_debug_text("Exiting customs loop\n");
+  vorn_debug_text("clear shm\n");
   clear_shm();
   return 0;
 }

@@ -17,10 +17,12 @@
 #include <string>
 
 #include "bson.h"
+#include "vorn_clock.h"
 #include "vorn_config.h"
 #include "vorn_file.h"
 #include "vorn_json.h"
 #include "vorn_main.h"
+#include "vorn_shm.h"
 #include "vorn_text.h"
 
 namespace {
@@ -40,12 +42,6 @@ void release_inspect(int i) {
 }
 
 key_t table_key() { return vorn_shm_key(1); }
-
-long long now_ms() {
-  timespec t;
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  return t.tv_sec * 1000LL + t.tv_nsec / 1000000;
-}
 
 int wait_seconds() { return config.counter_tcp_to > 0 ? config.counter_tcp_to : 1; }
 
@@ -75,13 +71,7 @@ int docker_init(vorn_docker_t **docker) {
     shmdt(*docker);
     *docker = nullptr;
   }
-  int id = shmget(table_key(), sizeof(vorn_docker_t), IPC_CREAT | 0600);
-  if (id < 0) {
-    // A leftover of another size: replace it.
-    int old = shmget(table_key(), 0, 0);
-    if (old >= 0) shmctl(old, IPC_RMID, nullptr);
-    id = shmget(table_key(), sizeof(vorn_docker_t), IPC_CREAT | 0600);
-  }
+  int id = vorn_shm_get(table_key(), sizeof(vorn_docker_t));
   if (id < 0) {
     perror("shmget");
     return 0;
@@ -153,10 +143,10 @@ int vorn_docker_connect(const char *sock_path) {
 char *vorn_docker_cmd(int sock, const char *command) {
   if (!send_request(sock, command)) return nullptr;
   std::string answer;
-  long long deadline = now_ms() + wait_seconds() * 1000LL;
+  long long deadline = vorn_now_ms() + wait_seconds() * 1000LL;
   char buf[4096];
   for (;;) {
-    long long left = deadline - now_ms();
+    long long left = deadline - vorn_now_ms();
     pollfd p{sock, POLLIN, 0};
     int r = left > 0 ? poll(&p, 1, (int)left) : 0;
     if (r == 0) {
@@ -262,8 +252,7 @@ void vorn_docker_release(vorn_docker_t *docker) {
 
 void vorn_docker_remove(vorn_docker_t **docker) {
   if (!*docker) return;
-  int id = shmget(table_key(), 0, 0);
-  if (id >= 0) shmctl(id, IPC_RMID, nullptr);
+  vorn_shm_remove(table_key());
   shmdt(*docker);
   *docker = nullptr;
 }
@@ -354,7 +343,7 @@ void docker_loop() {
       // Containers added later are followed too; a stream that could not be
       // opened or that ended is tried again a few seconds later.
       unsigned n = t->count < VORN_DOCKER_MAX_CONTAINERS ? t->count : VORN_DOCKER_MAX_CONTAINERS;
-      long long now = now_ms();
+      long long now = vorn_now_ms();
       for (unsigned i = 0; i < n; i++) {
         if (streams[i].fd || now < streams[i].retry_at) continue;
         vorn_copy(records[i].name, std::string_view(t->containers[i].name, strnlen(t->containers[i].name, 99)));
@@ -381,7 +370,7 @@ void docker_loop() {
         ssize_t r = read(streams[i].fd.get(), buf, sizeof buf - 1);
         if (r <= 0) {
           streams[i].fd.reset();
-          streams[i].retry_at = now_ms() + 5000;
+          streams[i].retry_at = vorn_now_ms() + 5000;
           continue;
         }
         streams[i].pending.append(buf, (size_t)r);
@@ -392,8 +381,7 @@ void docker_loop() {
     for (stream &s : streams) s.fd.reset();
   }
   child_log("Freeing shm");
-  int id = shmget(table_key(), 0, 0);
-  if (id >= 0) shmctl(id, IPC_RMID, nullptr);
+  vorn_shm_remove(table_key());
   child_log("Exiting");
 }
 

@@ -14,6 +14,7 @@
 
 #include "vorn_config.h"
 #include "vorn_core.h"
+#include "vorn_shm.h"
 #include "vorn_text.h"
 
 // A scratch directory removed with everything in it.
@@ -49,8 +50,7 @@ inline void reset_agent_globals() {
   testing::internal::GetCapturedStdout();
   // A container table made by an "id" line in a test goes with the test.
   if (config.docker) {
-    int id = shmget(vorn_shm_key(1), 0, 0);
-    if (id >= 0) shmctl(id, IPC_RMID, nullptr);
+    vorn_shm_remove(vorn_shm_key(1));
     shmdt(config.docker);
   }
   memset(&stats, 0, sizeof stats);
